@@ -8,13 +8,6 @@
 #include <set>
 #include <sstream>
 
-namespace paths {
-const std::wstring CLASSES = L"SOFTWARE\\Classes\\Installer";
-const std::wstring MACHINE = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer";
-const std::wstring USERDATA = MACHINE + L"\\UserData\\S-1-5-18";
-const std::wstring UNINSTALL = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
-const std::wstring UNINSTALL32 = L"SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
-}  // namespace paths
 
 std::string MakeTempDir() {
     std::string tmpl = (std::filesystem::temp_directory_path() / "velkaro-XXXXXX").string();
@@ -138,3 +131,24 @@ void MachineTest::TearDown() {
 std::vector<std::string> MachineTest::RawTrace() const { return SplitTrace(ReadFile(logPath_)); }
 
 std::vector<std::string> MachineTest::Trace() const { return Normalize(RawTrace()); }
+
+std::vector<std::string> LeafDeletion(int tabs, const std::string& parent, const std::string& path,
+                                      const std::string& key, int flag, bool ex) {
+    const std::string t(static_cast<size_t>(tabs), '\t');
+    const std::string mask = flag == 1 ? "10108" : "10008";
+    return {
+        t + "RegDeleteKeyNT(" + parent + ", \"" + path + "\", " + std::to_string(flag) + ") began.",
+        t + "\tRegOpenKeyEx(" + parent + ", \"" + path + "\", 0, " + mask + ", ?)",
+        t + "\t\tSucceeded! [" + key + "]",
+        t + "\tRegEnumKeyEx(" + key + ", 0, ?, 256, NULL, NULL, NULL, NULL)",
+        t + "\t\tFinished.",
+        t + "\t" + (ex ? "RegDeleteKeyEx(" + parent + ", \"" + path + "\", KEY_WOW64_64KEY, 0)"
+                       : "RegDeleteKey(" + parent + ", \"" + path + "\")"),
+        t + "\t\tSucceeded!",
+        t + "RegDeleteKeyNT() ended. [0]",
+    };
+}
+
+void Add(std::vector<std::string>& lines, const std::vector<std::string>& more) {
+    lines.insert(lines.end(), more.begin(), more.end());
+}

@@ -13,11 +13,12 @@
 #include <vector>
 
 namespace paths {
-extern const std::wstring CLASSES;    // SOFTWARE\Classes\Installer
-extern const std::wstring MACHINE;    // SOFTWARE\Microsoft\Windows\CurrentVersion\Installer
-extern const std::wstring USERDATA;   // MACHINE\UserData\S-1-5-18
-extern const std::wstring UNINSTALL;  // SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall
-extern const std::wstring UNINSTALL32;  // the same in the 32-bit view of a 64-bit machine
+inline const std::wstring CLASSES = L"SOFTWARE\\Classes\\Installer";
+inline const std::wstring MACHINE = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer";
+inline const std::wstring USERDATA = MACHINE + L"\\UserData\\S-1-5-18";
+inline const std::wstring UNINSTALL = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+// The same in the 32-bit view of a 64-bit machine.
+inline const std::wstring UNINSTALL32 = L"SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 }  // namespace paths
 
 // A scratch directory removed at the end of the test.
@@ -51,3 +52,11 @@ protected:
 };
 
 std::string Narrow(const std::wstring& s);
+
+// The trace of RegDeleteKeyNT for a key without subkeys, deleted successfully, with its
+// entry line at `tabs` tabs. `mask` is 10008 or 10108; `ex` selects RegDeleteKeyEx.
+std::vector<std::string> LeafDeletion(int tabs, const std::string& parent, const std::string& path,
+                                      const std::string& key, int flag, bool ex = false);
+
+// Appends `more` to `lines`.
+void Add(std::vector<std::string>& lines, const std::vector<std::string>& more);
