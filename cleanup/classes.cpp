@@ -5,8 +5,13 @@
 
 LONG RemoveClassesRegistory(HKEY root, const std::wstring& packedProductCode, int wow64) {
     WriteLog(L"RemoveClassesRegistory(%p, \"%s\", %d) began.", root, packedProductCode.c_str(), wow64);
-    LONG status = RemoveClassesProductsRegistory(root, packedProductCode, wow64);
-    if (status == ERROR_SUCCESS) status = RemoveClassesFeaturesRegistory(root, packedProductCode, wow64);
+    LONG status = ERROR_INVALID_PARAMETER;
+    if (!IsPackedCode(packedProductCode)) {
+        WriteLog(L"\tFailed. [%d]", status);
+    } else {
+        status = RemoveClassesProductsRegistory(root, packedProductCode, wow64);
+        if (status == ERROR_SUCCESS) status = RemoveClassesFeaturesRegistory(root, packedProductCode, wow64);
+    }
     WriteLog(L"RemoveClassesRegistory() ended. [%d]", status);
     return status;
 }

@@ -42,5 +42,9 @@ LONG RemoveUninstallRegistory(const std::wstring& bracedProductCode);
 // The 64-bit view bit for a wow64 flag: only the value 1 selects it.
 inline REGSAM ViewBits(int wow64) { return wow64 == 1 ? KEY_WOW64_64KEY : 0; }
 
+// A packed product code names exactly one key below "Products\\"; anything else (the
+// empty string above all) could name a whole area of other products' data.
+inline bool IsPackedCode(const std::wstring& code) { return code.size() == 32; }
+
 // Room for a key or value name of up to 255 characters and its terminator.
 const DWORD NAME_CHARS = 256;

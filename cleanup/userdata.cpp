@@ -27,6 +27,13 @@ std::wstring StringAt(const std::vector<BYTE>& data, size_t units, size_t pos) {
 
 LONG RemoveCurrentVersionRegistory(HKEY root, const std::wstring& packedProductCode, int wow64) {
     WriteLog(L"RemoveCurrentVersionRegistory(%p, \"%s\", %d) began.", root, packedProductCode.c_str(), wow64);
+    if (!IsPackedCode(packedProductCode)) {
+        // Not a product's code: its paths could name other products' data or the
+        // Uninstall key itself.
+        WriteLog(L"\tFailed. [%d]", ERROR_INVALID_PARAMETER);
+        WriteLog(L"RemoveCurrentVersionRegistory() ended. [%d]", ERROR_INVALID_PARAMETER);
+        return ERROR_INVALID_PARAMETER;
+    }
     const REGSAM sam = KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS | ViewBits(wow64);
     WriteLog(L"RegOpenKeyEx(%p, \"UserData\\S-1-5-18\", 0, %x, ?)", root, sam);
     HKEY userData = nullptr;

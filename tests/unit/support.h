@@ -31,7 +31,7 @@ std::wstring Widen(const std::string& s);
 // The lines of a trace file without their CR LF (the file must end with CR LF).
 std::vector<std::string> SplitTrace(const std::string& bytes);
 
-// Replaces every handle or address (8 or 16 uppercase hex digits standing alone) by
+// Replaces every handle or address (8 or 16 uppercase hex digits in an argument or result) by
 // H1, H2, ... in order of first appearance; HKEY_LOCAL_MACHINE's 80000002 stays.
 std::vector<std::string> Normalize(const std::vector<std::string>& lines);
 
