@@ -51,3 +51,40 @@ std::wstring UninstallPath(const std::wstring& packedProduct, bool view32) {
 }
 
 }  // namespace fx
+
+namespace fx {
+
+void AddFamilyMachine(bool wow64) {
+    AddUpgradeCode(UPGRADE, {P1, P2});
+    AddUpgradeCode(OTHER_UPGRADE, {OTHER});
+    AddClassProduct({P1, {Q1}});
+    AddClassProduct({P2, {}});
+    AddClassProduct({OTHER, {Q2}});
+    AddUserDataProduct({P1, {Q1}, wow64});
+    AddUserDataProduct({P2, {}, wow64});
+    AddUserDataProduct({OTHER, {Q2}, wow64});
+    AddComponent(C_FAMILY, {P1, P2});
+    AddComponent(C_SHARED, {P1, OTHER});
+    AddComponent(C_P2, {P2});
+    AddComponent(C_OTHER, {OTHER});
+}
+
+std::vector<std::wstring> FamilyKeys(bool wow64) {
+    std::vector<std::wstring> keys;
+    for (const auto& root : {paths::CLASSES, paths::MACHINE}) keys.push_back(root + L"\\UpgradeCodes\\" + UPGRADE);
+    for (const auto& p : {P1, P2}) {
+        keys.push_back(paths::CLASSES + L"\\Products\\" + p);
+        keys.push_back(paths::CLASSES + L"\\Features\\" + p);
+        keys.push_back(paths::USERDATA + L"\\Products\\" + p);
+        keys.push_back(UninstallPath(p, wow64));
+    }
+    keys.push_back(paths::CLASSES + L"\\Patches\\" + Q1);
+    keys.push_back(paths::USERDATA + L"\\Patches\\" + Q1);
+    keys.push_back(ComponentPath(C_FAMILY));
+    keys.push_back(ComponentPath(C_P2));
+    return keys;
+}
+
+std::vector<std::pair<std::wstring, std::wstring>> FamilyValues() { return {{ComponentPath(C_SHARED), P1}}; }
+
+}  // namespace fx

@@ -43,3 +43,21 @@ std::wstring ComponentPath(const std::wstring& component);
 std::wstring UninstallPath(const std::wstring& packedProduct, bool view32);
 
 }  // namespace fx
+
+namespace fx {
+
+// Component names, sorted in this order.
+inline const std::wstring C_FAMILY = L"0A11223344556677889900AABBCCDDEE";  // P1 and P2
+inline const std::wstring C_SHARED = L"1B11223344556677889900AABBCCDDEE";  // P1 and OTHER
+inline const std::wstring C_P2 = L"2C11223344556677889900AABBCCDDEE";      // P2 only
+inline const std::wstring C_OTHER = L"3D11223344556677889900AABBCCDDEE";   // OTHER only
+
+// A machine with the family (P1 with patch Q1, P2) and an unrelated product (OTHER with
+// patch Q2) installed; uninstall entries in the 32-bit view when `wow64`.
+void AddFamilyMachine(bool wow64);
+
+// What a successful run removes from that machine.
+std::vector<std::wstring> FamilyKeys(bool wow64);
+std::vector<std::pair<std::wstring, std::wstring>> FamilyValues();
+
+}  // namespace fx

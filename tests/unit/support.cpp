@@ -52,7 +52,7 @@ std::vector<std::string> SplitTrace(const std::string& bytes) {
 }
 
 std::vector<std::string> Normalize(const std::vector<std::string>& lines) {
-    static const std::regex token("(^|[(\\[ ])([0-9A-F]{16}|[0-9A-F]{8})(?=[,\\])])");
+    static const std::regex token("(^|[(\\[ ])([0-9A-F]{8,16})(?=[,\\])])");
     std::map<std::string, std::string> names;
     std::vector<std::string> out;
     for (const auto& line : lines) {
