@@ -6,7 +6,8 @@ set -euo pipefail
 what=${1:-all}
 
 unit_pkgs=(cmake make g++ libboost-dev libgtest-dev g++-mingw-w64-i686 mingw-w64-i686-dev
-           binutils-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-x86-64-dev python3 python3-pefile)
+           binutils-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-x86-64-dev python3 python3-pefile
+           clang libclang-rt-14-dev libbenchmark-dev)
 wine_pkgs=(wine wine64 wine32:i386 xvfb xdotool x11-utils wixl msitools fonts-ipafont-gothic
            imagemagick)
 

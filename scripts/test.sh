@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs every test: the native unit tests (plain and under AddressSanitizer and
-# UndefinedBehaviorSanitizer), the 32-bit product build with its checks, and the
+# UndefinedBehaviorSanitizer), short libFuzzer runs, the 32-bit product build with its checks, and the
 # end-to-end scenarios under Wine (the product where this machine can run 32-bit Wine,
 # and a 64-bit build of the same sources always). Installs what it needs on a fresh
 # Debian machine.
@@ -32,6 +32,10 @@ run_ctest "$build/native" || status=1
 cmake -S "$root" -B "$build/sanitize" -DCMAKE_BUILD_TYPE=Debug -DVELKARO_SANITIZE=ON >/dev/null
 cmake --build "$build/sanitize" -j"$jobs"
 run_ctest "$build/sanitize" || status=1
+
+CXX=clang++ cmake -S "$root" -B "$build/fuzz" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELKARO_FUZZ=ON >/dev/null
+cmake --build "$build/fuzz" -j"$jobs"
+run_ctest "$build/fuzz" || status=1
 
 cmake -S "$root" -B "$build/win" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
       -DCMAKE_BUILD_TYPE=Release >/dev/null
