@@ -38,12 +38,12 @@ cmake --build "$build/fuzz" -j"$jobs"
 run_ctest "$build/fuzz" || status=1
 
 cmake -S "$root" -B "$build/win" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
-      -DCMAKE_BUILD_TYPE=Release >/dev/null
+      -DCMAKE_BUILD_TYPE=Release -DVELKARO_RUN_FIXTURE="$build/native/tests/unit/run_fixture" >/dev/null
 cmake --build "$build/win" -j"$jobs"
 run_ctest "$build/win" -j1 || status=1
 
 cmake -S "$root" -B "$build/win64" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" \
-      -DCMAKE_BUILD_TYPE=Release >/dev/null
+      -DCMAKE_BUILD_TYPE=Release -DVELKARO_RUN_FIXTURE="$build/native/tests/unit/run_fixture" >/dev/null
 cmake --build "$build/win64" -j"$jobs"
 run_ctest "$build/win64" -j1 || status=1
 

@@ -15,9 +15,11 @@ packages are built for the tool's own architecture. A scenario that needs a load
 machine cannot run (32-bit Wine on a kernel without 32-bit support) exits with 77, skipped.
 
 Usage: e2e.py --build DIR --src DIR [--arch win64|win32] SCENARIO
-       SCENARIO: setup, cancel, ok, second, noext, screenshots, demo [--interactive]
+       SCENARIO: setup, cancel, ok, second, noext, differential --native PATH, screenshots,
+                 demo [--interactive]
 """
 import argparse
+import glob
 import os
 import re
 import shutil
@@ -472,6 +474,46 @@ def scenario_noext(w):
           os.listdir(w.desktop()))
 
 
+def normalized(trace_bytes):
+    # Handles and addresses differ between any two runs; everything else must not.
+    text = trace_bytes.decode("latin-1")
+    return re.sub(r"(?<=[(\[ ])[0-9A-F]{8,16}(?=[,\])])", "H", text).split("\r\n")
+
+
+def scenario_differential(w, native):
+    """The same fixtures on Wine's registry and on the stand-in: identical traces."""
+    import difflib
+    fixtures = sorted(glob.glob(os.path.join(w.src, "tests", "e2e", "diff", "*.reg")))
+    check(len(fixtures) >= 3, "differential fixtures present")
+    for fixture in fixtures:
+        name = os.path.basename(fixture)
+        w.restore("pristine")
+        # regedit reads REG_MULTI_SZ data of a file without byte-order mark as ANSI text:
+        # hand it the UTF-16 the version 5 format stands for.
+        unicode_copy = os.path.join(w.state, "fixture.reg")
+        with open(fixture, encoding="ascii") as src, open(unicode_copy, "w", encoding="utf-16") as dst:
+            dst.write(src.read().replace("\n", "\r\n"))
+        w.wine("regedit", "/s", w.winpath(unicode_copy))
+        code, _, _ = w.run_tool([(INFO, "Return"), ("(%s|%s)" % (INFO, ERROR), "Return")])
+        wine_trace = w.trace() or b""
+        out = tempfile.mkdtemp()
+        try:
+            r = subprocess.run([native, fixture, out], stdout=subprocess.PIPE, stderr=subprocess.PIPE, check=True)
+            with open(os.path.join(out, "RemoveVelkaro.log"), "rb") as f:
+                stand_in = f.read()
+        finally:
+            shutil.rmtree(out, ignore_errors=True)
+        check("exit=%d " % code in r.stdout.decode() + " ", "%s: same exit code (Wine %d, stand-in %s)" %
+              (name, code, r.stdout.decode().strip()))
+        a, b = normalized(wine_trace), normalized(stand_in)
+        if a != b:
+            diff = list(difflib.unified_diff(a, b, "wine", "stand-in", n=2, lineterm=""))
+            print("\n".join(diff[:60]))
+        check(a == b and len(a) > 5, "%s: identical traces (%d lines under Wine, %d on the stand-in)" %
+              (name, len(a), len(b)))
+        print("%s: %d lines, exit %d" % (name, len(a), code))
+
+
 def scenario_screenshots(w, out_dir):
     """Pictures of the three dialogs as Wine draws them, cropped to the box."""
     os.makedirs(out_dir, exist_ok=True)
@@ -531,6 +573,7 @@ def main():
     ap.add_argument("--src", required=True)
     ap.add_argument("--arch", choices=("win64", "win32"), default="win64")
     ap.add_argument("--interactive", action="store_true", help="demo on the user's own display")
+    ap.add_argument("--native", help="run_fixture of the native build, for the differential scenario")
     ap.add_argument("scenario")
     a = ap.parse_args()
     w = Wine(os.path.abspath(a.build), os.path.abspath(a.src), a.arch)
@@ -547,6 +590,8 @@ def main():
             w.start_display()
             if a.scenario == "demo":
                 scenario_demo(w, False)
+            elif a.scenario == "differential":
+                scenario_differential(w, a.native)
             elif a.scenario == "screenshots":
                 scenario_screenshots(w, os.path.join(a.src, "docs"))
             else:
