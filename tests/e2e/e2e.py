@@ -498,7 +498,7 @@ def scenario_differential(w, native):
         wine_trace = w.trace() or b""
         out = tempfile.mkdtemp()
         try:
-            r = subprocess.run([native, fixture, out], stdout=subprocess.PIPE, stderr=subprocess.PIPE, check=True)
+            r = subprocess.run([native, fixture, out] + (["wow64"] if w.wow64 else []), stdout=subprocess.PIPE, stderr=subprocess.PIPE, check=True)
             with open(os.path.join(out, "RemoveVelkaro.log"), "rb") as f:
                 stand_in = f.read()
         finally:
