@@ -4,7 +4,6 @@
 #include "log/log.h"
 
 #include <boost/algorithm/string/predicate.hpp>
-#include <list>
 #include <vector>
 
 LONG RemoveCurrentVersionComponentsRegistory(HKEY userData, const std::wstring& packedProductCode, int wow64) {
@@ -23,9 +22,12 @@ LONG RemoveCurrentVersionComponentsRegistory(HKEY userData, const std::wstring& 
     }
     WriteLog(L"\tSucceeded! [%p]", components);
 
-    // Gather every name first so that no deletion shifts the enumeration.
+    // Gather every name first so that no deletion shifts the enumeration. A long-used
+    // machine has tens of thousands of components: the names are kept end to end in one
+    // string, each ended by its NUL, rather than one allocation each.
     WCHAR name[NAME_CHARS];
-    std::list<std::wstring> componentNames;
+    std::wstring componentNames;
+    std::vector<size_t> componentStarts;
     for (DWORD index = 0;; ++index) {
         DWORD chars = NAME_CHARS;
         WriteLog(L"RegEnumKeyEx(%p, %d, ?, %d, NULL, NULL, NULL, NULL)", components, static_cast<int>(index),
@@ -33,7 +35,8 @@ LONG RemoveCurrentVersionComponentsRegistory(HKEY userData, const std::wstring& 
         LONG status = RegEnumKeyExW(components, index, name, &chars, nullptr, nullptr, nullptr, nullptr);
         if (status == ERROR_SUCCESS) {
             WriteLog(L"\tSucceeded! [%s]", name);
-            componentNames.emplace_back(name, chars);
+            componentStarts.push_back(componentNames.size());
+            componentNames.append(name, chars + 1);
             continue;
         }
         if (status == ERROR_NO_MORE_ITEMS) {
@@ -48,10 +51,11 @@ LONG RemoveCurrentVersionComponentsRegistory(HKEY userData, const std::wstring& 
 
     WCHAR valueName[NAME_CHARS];
     std::vector<std::wstring> productValues;
-    for (const std::wstring& component : componentNames) {
-        WriteLog(L"RegOpenKeyEx(%p, \"%s\", 0, %x, ?)", components, component.c_str(), componentSam);
+    for (size_t start : componentStarts) {
+        LPCWSTR component = componentNames.c_str() + start;
+        WriteLog(L"RegOpenKeyEx(%p, \"%s\", 0, %x, ?)", components, component, componentSam);
         HKEY key = nullptr;
-        LONG status = RegOpenKeyExW(components, component.c_str(), 0, componentSam, &key);
+        LONG status = RegOpenKeyExW(components, component, 0, componentSam, &key);
         if (status != ERROR_SUCCESS) {
             WriteLog(L"\tFailed. [%d]", status);
             result = status;

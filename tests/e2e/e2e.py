@@ -206,30 +206,34 @@ class Wine:
             ids = r.stdout.decode().split()
             if ids:
                 return ids[0]
-            time.sleep(0.2)
+            time.sleep(0.02)
         return None
 
     # -- the tool -----------------------------------------------------------------------------
-    def run_tool(self, answers, name="RemoveVelkaro.exe", shots=None):
-        """Runs the tool; `answers` lists (caption, key) for each expected box in order.
-        Returns (exit code, [(caption, text)], stderr)."""
+    def run_tool(self, answers, name="RemoveVelkaro.exe", shots=None, program=None, args=()):
+        """Runs the tool (or `program` with `args`); `answers` lists (caption, key) for each
+        expected box in order. Returns (exit code, [(caption, text)], stderr)."""
         tools = os.path.join(self.prefix, "drive_c", "tools")
-        shutil.copy2(self.exe, os.path.join(tools, name))
+        shutil.copy2(program or self.exe, os.path.join(tools, name))
+        shutil.copy2(os.path.join(self.helpers, "launch.exe"), tools)
         env = dict(self.env, WINEDEBUG="-all,+msgbox")
         err = tempfile.TemporaryFile()
-        proc = subprocess.Popen([self.loader, "C:\\tools\\launch.exe", "C:\\tools\\" + name], env=env,
+        proc = subprocess.Popen([self.loader, "C:\\tools\\launch.exe", "C:\\tools\\" + name, *args], env=env,
                                 stdout=subprocess.PIPE, stderr=err)
         seen = []
+        self.timings = []  # when each box appeared and when it was answered
         try:
             for i, (caption, key) in enumerate(answers):
                 window = self.find_window(caption, TIMEOUT)
                 if window is None:
                     raise AssertionError("no message box captioned %s appeared" % caption)
+                self.timings.append(time.monotonic())
                 seen.append(caption)
                 if shots is not None:
                     time.sleep(0.5)  # let Wine finish painting before the picture
                     subprocess.run(["import", "-window", "root", shots[i]], env=self.env, check=True)
                 subprocess.run(["xdotool", "key", "--window", window, key], env=self.env, check=True)
+                self.timings.append(time.monotonic())
                 # The next box must be a new window, not this one still closing.
                 deadline = time.time() + TIMEOUT
                 while time.time() < deadline:
@@ -248,6 +252,8 @@ class Wine:
         if not m:
             raise AssertionError("launcher printed no exit code: %r %s" % (out, stderr[-2000:]))
         texts = [decode_wine_string(t) for t in re.findall(r'trace:msgbox:MSGBOX_OnInit (L"(?:[^"\\]|\\.)*")', stderr)]
+        peak = re.search(r"peak_working_set=(\d+) peak_private=(\d+)", out.decode())
+        self.peak = (int(peak.group(1)), int(peak.group(2))) if peak else None
         return int(m.group(1), 16), list(zip(seen, texts)), stderr
 
     def msiquery(self, *args):
@@ -514,6 +520,52 @@ def scenario_differential(w, native):
         print("%s: %d lines, exit %d" % (name, len(a), code))
 
 
+def scenario_bench(w, sizes, runs, out):
+    """The tool against the floor on large registries, alternating runs; medians and ratios."""
+    import statistics
+    results = []
+    for n, count in zip(sizes, runs):
+        reg = os.path.join(w.state, "bench-%d.reg" % n)
+        if not os.path.exists(os.path.join(w.state, "bench-%d" % n, "system.reg")):
+            subprocess.run(["/usr/bin/python3", os.path.join(w.src, "scripts", "bench", "genreg.py"), str(n), reg],
+                           check=True)
+            w.restore("pristine")
+            unicode_copy = reg + ".utf16"
+            with open(reg, encoding="ascii") as src, open(unicode_copy, "w", encoding="utf-16") as dst:
+                dst.write(src.read().replace("\n", "\r\n"))
+            started = time.time()
+            w.wine("regedit", "/s", w.winpath(unicode_copy))
+            print("N=%d: registry loaded in %.0f s" % (n, time.time() - started), flush=True)
+            w.save("bench-%d" % n)
+        trace_copy = os.path.join(w.state, "bench-%d.trace" % n)
+        tool, floor_times, peaks = [], [], []
+        for run in range(count):
+            w.restore("bench-%d" % n)
+            code, _, _ = w.run_tool([(INFO, "Return"), (INFO, "Return")])
+            check(code == 0, "N=%d: the run succeeds" % n)
+            tool.append(w.timings[2] - w.timings[1])  # from the OK press to the result box
+            peaks.append(w.peak)
+            shutil.copy2(os.path.join(w.desktop(), "RemoveVelkaro.log"), trace_copy)
+            w.restore("bench-%d" % n)
+            w.run_tool([("floor", "Return"), ("floor", "Return")], name="floor.exe",
+                       program=os.path.join(w.helpers, "floor.exe"), args=(w.winpath(trace_copy), "C:\\floor.log", "boxes"))
+            floor_times.append(w.timings[2] - w.timings[1])
+            print("N=%d run %d: tool %.2f s, floor %.2f s, peak %s" % (n, run + 1, tool[-1], floor_times[-1], peaks[-1]),
+                  flush=True)
+        with open(trace_copy, "rb") as f:
+            lines = f.read().count(b"\r\n")
+        row = (n, statistics.median(tool), statistics.median(floor_times), lines,
+               max(p[0] for p in peaks if p), max(p[1] for p in peaks if p))
+        results.append(row)
+        print("N=%d: tool %.2f s, floor %.2f s, ratio %.3f, %d trace lines, peak working set %.1f MB, "
+              "peak private %.1f MB" % (n, row[1], row[2], row[1] / row[2], lines, row[4] / 2**20, row[5] / 2**20),
+              flush=True)
+    with open(out, "w") as f:
+        f.write("# N\ttool_s\tfloor_s\tratio\ttrace_lines\tpeak_working_set\tpeak_private\n")
+        for n, t, fl, lines, ws, pv in results:
+            f.write("%d\t%.3f\t%.3f\t%.3f\t%d\t%d\t%d\n" % (n, t, fl, t / fl, lines, ws, pv))
+
+
 def scenario_screenshots(w, out_dir):
     """Pictures of the three dialogs as Wine draws them, cropped to the box."""
     os.makedirs(out_dir, exist_ok=True)
@@ -574,6 +626,9 @@ def main():
     ap.add_argument("--arch", choices=("win64", "win32"), default="win64")
     ap.add_argument("--interactive", action="store_true", help="demo on the user's own display")
     ap.add_argument("--native", help="run_fixture of the native build, for the differential scenario")
+    ap.add_argument("--sizes", default="1000,10000,50000", help="bench: numbers of component keys")
+    ap.add_argument("--runs", default="5", help="bench: runs of each side, one number or one per size")
+    ap.add_argument("--out", help="bench: results file")
     ap.add_argument("scenario")
     a = ap.parse_args()
     w = Wine(os.path.abspath(a.build), os.path.abspath(a.src), a.arch)
@@ -590,6 +645,10 @@ def main():
             w.start_display()
             if a.scenario == "demo":
                 scenario_demo(w, False)
+            elif a.scenario == "bench":
+                sizes = [int(x) for x in a.sizes.split(",")]
+                runs = [int(x) for x in a.runs.split(",")]
+                scenario_bench(w, sizes, runs * len(sizes) if len(runs) == 1 else runs, a.out)
             elif a.scenario == "differential":
                 scenario_differential(w, a.native)
             elif a.scenario == "screenshots":
