@@ -34,7 +34,24 @@ struct Node {
     std::map<std::wstring, std::shared_ptr<Node>> children;  // keyed by folded name: sorted enumeration
     std::vector<Value> values;
     bool deleted = false;
+    // Where the last enumeration stood, so that walking the indexes in order costs O(1)
+    // a step; any change of the children forgets it.
+    size_t cursorIndex = 0;
+    std::map<std::wstring, std::shared_ptr<Node>>::iterator cursor;
+    bool cursorValid = false;
 };
+
+// The child at `index` in enumeration order.
+Node& ChildAt(Node& n, size_t index) {
+    if (!n.cursorValid || n.cursorIndex > index) {
+        n.cursor = n.children.begin();
+        n.cursorIndex = 0;
+        n.cursorValid = true;
+    }
+    std::advance(n.cursor, static_cast<long>(index - n.cursorIndex));
+    n.cursorIndex = index;
+    return *n.cursor->second;
+}
 
 struct Handle {
     std::shared_ptr<Node> node;
@@ -153,6 +170,7 @@ std::shared_ptr<Node> MakePath(const std::wstring& path, bool checked) {
             slot = std::make_shared<Node>();
             slot->name = p;
             slot->path = JoinPath(node->path, p);
+            node->cursorValid = false;
         }
         node = slot;
     }
@@ -210,6 +228,7 @@ LONG DeleteKey(HKEY h, LPCWSTR sub, REGSAM view, stub::Api api) {
     std::vector<std::wstring> up(parts.begin(), parts.end() - 1);
     std::shared_ptr<Node> holder = Walk(parent, up);
     holder->children.erase(FoldAll(parts.back()));
+    holder->cursorValid = false;
     MarkDeleted(*node);
     return ERROR_SUCCESS;
 }
@@ -246,9 +265,7 @@ LONG RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName, L
     if (st != ERROR_SUCCESS) return st;
     if (!(sam & KEY_ENUMERATE_SUB_KEYS)) return ERROR_ACCESS_DENIED;
     if (dwIndex >= node->children.size()) return ERROR_NO_MORE_ITEMS;
-    auto it = node->children.begin();
-    std::advance(it, dwIndex);
-    return CopyName(it->second->name, lpName, lpcchName);
+    return CopyName(ChildAt(*node, dwIndex).name, lpName, lpcchName);
 }
 
 LONG RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWORD lpcchValueName, LPDWORD, LPDWORD lpType,
@@ -344,6 +361,7 @@ void CreateKeyUnchecked(const std::wstring& parentPath, const std::wstring& name
         slot = std::make_shared<Node>();
         slot->name = name;
         slot->path = JoinPath(parent->path, name);
+        parent->cursorValid = false;
     }
 }
 
