@@ -1,5 +1,7 @@
 #include "model.h"
 
+#include "support.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -65,22 +67,15 @@ void Dump(const Key& k, const std::wstring& path, std::vector<std::wstring>& out
 
 Value* FindValue(Key& k, const std::wstring& name) {
     for (auto& v : k.values)
-        if (Upper(v.name) == Upper(name)) return &v;
+        if (FoldCase(v.name) == FoldCase(name)) return &v;
     return nullptr;
 }
 
 }  // namespace
 
-std::wstring Upper(const std::wstring& s) {
-    std::wstring r(s);
-    for (auto& c : r)
-        if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - 32);
-    return r;
-}
-
 Run::Run(const std::vector<std::wstring>& snapshot, bool wow64, Fault fault)
     : root_(new Key), wow64_(wow64), fault_(std::move(fault)) {
-    fault_.path = Upper(Normal(fault_.path));
+    fault_.path = FoldCase(Normal(fault_.path));
     for (const auto& line : snapshot) {
         std::vector<std::wstring> f;
         size_t start = 0;
@@ -92,7 +87,7 @@ Run::Run(const std::vector<std::wstring>& snapshot, bool wow64, Fault fault)
         }
         Key* k = root_.get();
         for (auto& p : Parts(f[1])) {
-            auto& slot = k->children[Upper(p)];
+            auto& slot = k->children[FoldCase(p)];
             if (!slot) {
                 slot.reset(new Key);
                 slot->name = p;
@@ -113,7 +108,7 @@ std::vector<std::wstring> Run::Snapshot() const {
 Key* Run::Find(const std::wstring& path) const {
     Key* k = root_.get();
     for (auto& p : Parts(path)) {
-        auto it = k->children.find(Upper(p));
+        auto it = k->children.find(FoldCase(p));
         if (it == k->children.end()) return nullptr;
         k = it->second.get();
     }
@@ -131,9 +126,18 @@ LONG Run::EnumStatus(size_t index, size_t count, const std::wstring& name) {
     return name.size() >= 256 ? ERROR_MORE_DATA : ERROR_SUCCESS;
 }
 
+LONG Run::EnumValue(const std::wstring& key, size_t index, Value& value) {
+    Key* k = Find(key);
+    LONG natural = !k ? ERROR_KEY_DELETED
+                      : EnumStatus(index, k->values.size(), index < k->values.size() ? k->values[index].name : L"");
+    LONG s = Call(stub::Api::EnumValue, key, natural);
+    if (s == ERROR_SUCCESS) value = k->values[index];
+    return s;
+}
+
 LONG Run::Call(stub::Api api, const std::wstring& path, LONG natural) {
     ++calls;
-    const std::wstring key = Upper(Normal(path));
+    const std::wstring key = FoldCase(Normal(path));
     int n = ++seen_[{static_cast<int>(api), key}];
     if (fault_.status != 0 && fault_.api == api && fault_.path == key && fault_.occurrence == n) return fault_.status;
     return natural;
@@ -152,15 +156,9 @@ LONG Run::UpgradeCodes(const std::wstring& root, bool classes) {
     const std::wstring key = root + L"\\UpgradeCodes\\" + UPGRADE;
     LONG s = Call(stub::Api::OpenKey, key, OpenStatus(key));
     if (s != ERROR_SUCCESS) return s;
-    for (size_t i = 0;; ++i) {
-        Key* k = Find(key);
-        LONG natural = !k ? ERROR_KEY_DELETED
-                          : EnumStatus(i, k->values.size(), i < k->values.size() ? k->values[i].name : L"");
-        s = Call(stub::Api::EnumValue, key, natural);
-        if (s != ERROR_SUCCESS) break;
-        const Value v = k->values[i];
+    Value v;
+    for (size_t i = 0; (s = EnumValue(key, i, v)) == ERROR_SUCCESS; ++i)
         if (v.type == REG_SZ && v.name.size() == 32) classes ? ClassesProduct(root, v.name) : MachineProduct(root, v.name);
-    }
     return s == ERROR_NO_MORE_ITEMS ? DeleteTree(key) : s;
 }
 
@@ -173,15 +171,9 @@ LONG Run::ClassesProduct(const std::wstring& root, const std::wstring& product) 
     if (s == ERROR_FILE_NOT_FOUND) {
         s = ERROR_SUCCESS;  // no patches
     } else if (s == ERROR_SUCCESS) {
-        for (size_t i = 0;; ++i) {
-            Key* k = Find(patches);
-            LONG natural = !k ? ERROR_KEY_DELETED
-                              : EnumStatus(i, k->values.size(), i < k->values.size() ? k->values[i].name : L"");
-            s = Call(stub::Api::EnumValue, patches, natural);
-            if (s != ERROR_SUCCESS) break;
-            const Value v = k->values[i];
+        Value v;
+        for (size_t i = 0; (s = EnumValue(patches, i, v)) == ERROR_SUCCESS; ++i)
             if (v.type == REG_SZ && v.name.size() == 32) DeleteTree(root + L"\\Patches\\" + v.name);
-        }
         if (s == ERROR_NO_MORE_ITEMS) s = ERROR_SUCCESS;
     }
     if (s == ERROR_SUCCESS) s = DeleteTree(key);
@@ -228,13 +220,8 @@ LONG Run::Components(const std::wstring& userData, const std::wstring& product) 
         }
         bool exclusive = true;
         std::vector<std::wstring> mine;
-        for (size_t i = 0;; ++i) {
-            Key* k = Find(key);
-            LONG natural = !k ? ERROR_KEY_DELETED
-                              : EnumStatus(i, k->values.size(), i < k->values.size() ? k->values[i].name : L"");
-            s = Call(stub::Api::EnumValue, key, natural);
-            if (s != ERROR_SUCCESS) break;
-            const Value& v = k->values[i];
+        Value v;
+        for (size_t i = 0; (s = EnumValue(key, i, v)) == ERROR_SUCCESS; ++i) {
             if (v.type == REG_SZ && v.name == product)
                 mine.push_back(v.name);
             else
@@ -311,8 +298,8 @@ LONG Run::DeleteTree(const std::wstring& path) {
     if (s == ERROR_SUCCESS) {
         auto parts = Parts(path);
         Key* parent = root_.get();
-        for (size_t i = 0; i + 1 < parts.size(); ++i) parent = parent->children[Upper(parts[i])].get();
-        parent->children.erase(Upper(parts.back()));
+        for (size_t i = 0; i + 1 < parts.size(); ++i) parent = parent->children[FoldCase(parts[i])].get();
+        parent->children.erase(FoldCase(parts.back()));
     }
     return s;
 }

@@ -59,13 +59,13 @@ private:
     LONG OpenStatus(const std::wstring& path) const;
     // An enumeration at `index` over `count` entries whose name at that index is `name`.
     static LONG EnumStatus(size_t index, size_t count, const std::wstring& name);
+    // One value enumeration call on `key`; on success `value` is the value at `index`.
+    LONG EnumValue(const std::wstring& key, size_t index, Value& value);
 
     std::unique_ptr<Key> root_;
     bool wow64_;
     Fault fault_;
     std::map<std::pair<int, std::wstring>, int> seen_;
 };
-
-std::wstring Upper(const std::wstring& s);
 
 }  // namespace model

@@ -158,12 +158,6 @@ bool Generate(uint64_t seed, bool rich) {
 
 namespace {
 
-std::wstring Fold(std::wstring s) {
-    for (auto& c : s)
-        if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - 32);
-    return s;
-}
-
 std::vector<std::wstring> Fields(const std::wstring& line) {
     std::vector<std::wstring> f;
     size_t start = 0;
@@ -181,32 +175,32 @@ std::vector<std::wstring> Fields(const std::wstring& line) {
 class Owned {
 public:
     explicit Owned(const std::vector<std::wstring>& snapshot) {
-        const std::wstring classes = Fold(paths::CLASSES), user = Fold(paths::USERDATA);
+        const std::wstring classes = FoldCase(paths::CLASSES), user = FoldCase(paths::USERDATA);
         std::map<std::wstring, std::vector<std::pair<std::wstring, DWORD>>> values;
         for (auto& line : snapshot) {
             auto f = Fields(line);
-            if (f[0] == L"V") values[Fold(f[1])].push_back({f[2], static_cast<DWORD>(std::stoul(f[3]))});
+            if (f[0] == L"V") values[FoldCase(f[1])].push_back({f[2], static_cast<DWORD>(std::stoul(f[3]))});
         }
         std::set<std::wstring> products;
-        for (auto& root : {classes, Fold(paths::MACHINE)}) {
+        for (auto& root : {classes, FoldCase(paths::MACHINE)}) {
             keys_.insert(root + L"\\UPGRADECODES\\" + FAMILY);
             for (auto& v : values[root + L"\\UPGRADECODES\\" + FAMILY])
                 if (v.second == REG_SZ && v.first.size() == 32) products.insert(v.first);
         }
         for (auto& p : products) {
-            const std::wstring fp = Fold(p);
+            const std::wstring fp = FoldCase(p);
             for (auto& k : {classes + L"\\PRODUCTS\\" + fp, classes + L"\\FEATURES\\" + fp, user + L"\\PRODUCTS\\" + fp,
-                            Fold(paths::UNINSTALL) + L"\\" + Fold(UnpackGuid(p)),
-                            Fold(paths::UNINSTALL32) + L"\\" + Fold(UnpackGuid(p))})
+                            FoldCase(paths::UNINSTALL) + L"\\" + FoldCase(UnpackGuid(p)),
+                            FoldCase(paths::UNINSTALL32) + L"\\" + FoldCase(UnpackGuid(p))})
                 keys_.insert(k);
             for (auto& v : values[classes + L"\\PRODUCTS\\" + fp + L"\\PATCHES"])
                 if (v.second == REG_SZ && v.first.size() == 32) Patch(v.first, classes, user);
         }
         for (auto& line : snapshot) {  // AllPatches lists of the family's products
             auto f = Fields(line);
-            if (f[0] != L"V" || Fold(f[2]) != L"ALLPATCHES") continue;
+            if (f[0] != L"V" || FoldCase(f[2]) != L"ALLPATCHES") continue;
             bool family = false;
-            for (auto& p : products) family |= Fold(f[1]) == user + L"\\PRODUCTS\\" + Fold(p) + L"\\PATCHES";
+            for (auto& p : products) family |= FoldCase(f[1]) == user + L"\\PRODUCTS\\" + FoldCase(p) + L"\\PATCHES";
             if (!family) continue;
             std::wstring text;
             for (size_t i = 0; i + 3 < f[4].size(); i += 4)
@@ -231,7 +225,7 @@ public:
         }
         for (auto& line : snapshot) {  // component keys without values are removed whole
             auto f = Fields(line);
-            std::wstring k = Fold(f[1]);
+            std::wstring k = FoldCase(f[1]);
             if (f[0] == L"K" && k.compare(0, components.size(), components) == 0 && !values.count(k) &&
                 k.find(L'\\', components.size()) == std::wstring::npos)
                 keys_.insert(k);
@@ -240,7 +234,7 @@ public:
 
     bool Has(const std::wstring& line) const {
         auto f = Fields(line);
-        std::wstring path = Fold(f[1]);
+        std::wstring path = FoldCase(f[1]);
         for (std::wstring k = path;; k = k.substr(0, k.rfind(L'\\'))) {
             if (keys_.count(k)) return true;
             if (k.find(L'\\') == std::wstring::npos) break;
@@ -250,8 +244,8 @@ public:
 
 private:
     void Patch(const std::wstring& q, const std::wstring& classes, const std::wstring& user) {
-        keys_.insert(classes + L"\\PATCHES\\" + Fold(q));
-        keys_.insert(user + L"\\PATCHES\\" + Fold(q));
+        keys_.insert(classes + L"\\PATCHES\\" + FoldCase(q));
+        keys_.insert(user + L"\\PATCHES\\" + FoldCase(q));
     }
     std::set<std::wstring> keys_;
     std::set<std::wstring> values_;
@@ -348,7 +342,7 @@ std::string Sweep(uint64_t seed, long& faults) {
     std::map<std::pair<int, std::wstring>, int> seen;
     std::string out;
     for (const auto& call : calls) {
-        int n = ++seen[{static_cast<int>(call.api), model::Upper(call.path)}];
+        int n = ++seen[{static_cast<int>(call.api), FoldCase(call.path)}];
         for (LONG status : {ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED, ERROR_MORE_DATA, ERROR_KEY_DELETED}) {
             model::Fault fault;
             fault.api = call.api;

@@ -80,13 +80,11 @@ std::vector<std::string> Normalize(const std::vector<std::string>& lines) {
     return out;
 }
 
-namespace {
-std::wstring Fold(std::wstring s) {
+std::wstring FoldCase(std::wstring s) {
     for (auto& c : s)
         if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - 32);
     return s;
 }
-}  // namespace
 
 std::vector<std::wstring> Without(const std::vector<std::wstring>& snapshot, const std::vector<std::wstring>& keys,
                                   const std::vector<std::pair<std::wstring, std::wstring>>& values) {
@@ -94,17 +92,17 @@ std::vector<std::wstring> Without(const std::vector<std::wstring>& snapshot, con
     for (const auto& line : snapshot) {
         // "K\tpath" or "V\tpath\tname\t..."
         size_t pathEnd = line.find(L'\t', 2);
-        std::wstring path = Fold(line.substr(2, pathEnd == std::wstring::npos ? std::wstring::npos : pathEnd - 2));
+        std::wstring path = FoldCase(line.substr(2, pathEnd == std::wstring::npos ? std::wstring::npos : pathEnd - 2));
         bool drop = false;
         for (const auto& k : keys) {
-            std::wstring fk = Fold(k);
+            std::wstring fk = FoldCase(k);
             if (path == fk || path.compare(0, fk.size() + 1, fk + L"\\") == 0) drop = true;
         }
         if (!drop && line[0] == L'V') {
             size_t nameEnd = line.find(L'\t', pathEnd + 1);
             std::wstring name = line.substr(pathEnd + 1, nameEnd - pathEnd - 1);
             for (const auto& v : values)
-                if (Fold(v.first) == path && Fold(v.second) == Fold(name)) drop = true;
+                if (FoldCase(v.first) == path && FoldCase(v.second) == FoldCase(name)) drop = true;
         }
         if (!drop) out.push_back(line);
     }

@@ -53,6 +53,9 @@ protected:
 
 std::string Narrow(const std::wstring& s);
 
+// Upper case of a-z only, as the registry compares names here.
+std::wstring FoldCase(std::wstring s);
+
 // The trace of RegDeleteKeyNT for a key without subkeys, deleted successfully, with its
 // entry line at `tabs` tabs. `mask` is 10008 or 10108; `ex` selects RegDeleteKeyEx.
 std::vector<std::string> LeafDeletion(int tabs, const std::string& parent, const std::string& path,
