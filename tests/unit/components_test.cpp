@@ -101,7 +101,9 @@ TEST_F(ComponentsTest, ComponentWithoutValuesIsDeletedWithItsSubkeys) {
 
 TEST_F(ComponentsTest, MissingComponentsKeyFailsWithTwo) {
     stub::CreateKey(paths::USERDATA);
+    auto before = stub::Snapshot();
     EXPECT_EQ(Run(), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(stub::Snapshot(), before);
     EXPECT_EQ(Trace(), (std::vector<std::string>{
                            "RemoveCurrentVersionComponentsRegistory(H1, \"" + p1 + "\", 0) began.",
                            "\tRegOpenKeyEx(H1, \"Components\", 0, 9, ?)",
@@ -164,7 +166,7 @@ TEST_F(ComponentsTest, ValueEnumerationFailingPartWayKeepsTheKey) {
     fx::AddComponent(C_A, {P1, OTHER});
     stub::FailCall(stub::Api::EnumValue, fx::ComponentPath(C_A), ERROR_MORE_DATA, 2);
     auto before = stub::Snapshot();
-    Run();
+    EXPECT_EQ(Run(), ERROR_SUCCESS);  // the value deletion sets the result last
     auto trace = Trace();
     EXPECT_NE(std::find(trace.begin(), trace.end(), "\t\tFailed. [234]"), trace.end());
     EXPECT_EQ(stub::Snapshot(), Without(before, {}, {{fx::ComponentPath(C_A), P1}}));
@@ -173,7 +175,9 @@ TEST_F(ComponentsTest, ValueEnumerationFailingPartWayKeepsTheKey) {
 TEST_F(ComponentsTest, FlagOneMasks) {
     Reset(true);
     fx::AddComponent(C_A, {P1});
+    auto before = stub::Snapshot();
     Run(P1, 1);
+    EXPECT_EQ(stub::Snapshot(), Without(before, {fx::ComponentPath(C_A)}));
     auto trace = Trace();
     EXPECT_EQ(trace[1], "\tRegOpenKeyEx(H1, \"Components\", 0, 109, ?)");
     EXPECT_EQ(trace[7], "\tRegOpenKeyEx(H2, \"" + c_a + "\", 0, 103, ?)");

@@ -70,7 +70,9 @@ TEST_F(UserDataTest, CompleteRemovalOfOneProduct) {
 TEST_F(UserDataTest, ProductStepReadsAllPatchesAndRemovesThemInOrder) {
     stub::CreateKey(paths::USERDATA + L"\\Components");
     fx::AddUserDataProduct({P1, {Q1, Q2}});
+    auto before = stub::Snapshot();
     EXPECT_EQ(Run(), ERROR_SUCCESS);
+    EXPECT_EQ(stub::Snapshot(), Without(before, {Product(P1), Patch(Q1), Patch(Q2), fx::UninstallPath(P1, false)}));
     auto trace = Trace();
     ASSERT_GT(trace.size(), 17u);
     EXPECT_EQ(std::vector<std::string>(trace.begin(), trace.begin() + 18),
@@ -224,7 +226,9 @@ INSTANTIATE_TEST_SUITE_P(Codes, BadProductCodeTest,
 
 TEST_F(UserDataTest, MissingUserDataKeyFailsWithTwo) {
     stub::CreateKey(paths::MACHINE);
+    auto before = stub::Snapshot();
     EXPECT_EQ(Run(), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(stub::Snapshot(), before);
     EXPECT_EQ(Trace(), (std::vector<std::string>{
                            "RemoveCurrentVersionRegistory(H1, \"" + p1 + "\", 0) began.",
                            "\tRegOpenKeyEx(H1, \"UserData\\S-1-5-18\", 0, 9, ?)",
