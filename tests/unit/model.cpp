@@ -139,8 +139,8 @@ LONG Run::Call(stub::Api api, const std::wstring& path, LONG natural) {
     ++calls;
     const std::wstring key = FoldCase(Normal(path));
     int n = ++seen_[{static_cast<int>(api), key}];
-    if (fault_.status != 0 && fault_.api == api && fault_.path == key && fault_.occurrence == n) return fault_.status;
-    return natural;
+    injected_ = fault_.status != 0 && fault_.api == api && fault_.path == key && fault_.occurrence == n;
+    return injected_ ? fault_.status : natural;
 }
 
 LONG Run::Installer() {
@@ -252,8 +252,9 @@ LONG Run::UserDataProduct(const std::wstring& userData, const std::wstring& prod
             LONG s = Call(stub::Api::QueryValue, patches,
                           !v ? ERROR_FILE_NOT_FOUND : v->data.size() > 1024 ? ERROR_MORE_DATA : ERROR_SUCCESS);
             if (s == ERROR_MORE_DATA) {
-                // Asked again with the size reported: the real one, or 1024 if none was.
-                size_t asked = v && v->data.size() > 1024 ? v->data.size() : 1024;
+                // Asked again with the size the registry reported; an injected failure
+                // reports none, so the size asked stays 1024.
+                size_t asked = v && !injected_ ? v->data.size() : 1024;
                 s = Call(stub::Api::QueryValue, patches,
                          !v ? ERROR_FILE_NOT_FOUND : v->data.size() <= asked ? ERROR_SUCCESS : ERROR_MORE_DATA);
             }

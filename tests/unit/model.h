@@ -66,6 +66,7 @@ private:
     bool wow64_;
     Fault fault_;
     std::map<std::pair<int, std::wstring>, int> seen_;
+    bool injected_ = false;  // the last call's status was the injected one
 };
 
 }  // namespace model
