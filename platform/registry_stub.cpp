@@ -288,7 +288,7 @@ LONG RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWORD lpcchVa
             *lpcbData = size;
             return ERROR_MORE_DATA;
         }
-        if (lpData) std::memcpy(lpData, v.data.data(), size);
+        if (lpData && size != 0) std::memcpy(lpData, v.data.data(), size);
         *lpcbData = size;
     }
     return ERROR_SUCCESS;
@@ -312,7 +312,7 @@ LONG RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD, LPDWORD lpType, L
             *lpcbData = size;
             return ERROR_MORE_DATA;
         }
-        if (lpData) std::memcpy(lpData, v->data.data(), size);
+        if (lpData && size != 0) std::memcpy(lpData, v->data.data(), size);
         *lpcbData = size;
     }
     return ERROR_SUCCESS;
