@@ -212,7 +212,19 @@ class Wine:
     # -- the tool -----------------------------------------------------------------------------
     def run_tool(self, answers, name="RemoveVelkaro.exe", shots=None, program=None, args=()):
         """Runs the tool (or `program` with `args`); `answers` lists (caption, key) for each
-        expected box in order. Returns (exit code, [(caption, text)], stderr)."""
+        expected box in order. Returns (exit code, [(caption, text)], stderr). A start whose
+        first box never shows is reported with what the screen and Wine showed, and tried
+        once more."""
+        for attempt in (1, 2):
+            try:
+                return self._run_once(answers, name, shots, program, args)
+            except NoBox as e:
+                print("attempt %d: %s" % (attempt, e), flush=True)
+                if attempt == 2 or e.boxes_seen:
+                    raise AssertionError(str(e))
+                self.stop()
+
+    def _run_once(self, answers, name, shots, program, args):
         tools = os.path.join(self.prefix, "drive_c", "tools")
         shutil.copy2(program or self.exe, os.path.join(tools, name))
         shutil.copy2(os.path.join(self.helpers, "launch.exe"), tools)
@@ -226,26 +238,18 @@ class Wine:
             for i, (caption, key) in enumerate(answers):
                 window = self.find_window(caption, TIMEOUT)
                 if window is None:
-                    raise AssertionError("no message box captioned %s appeared" % caption)
+                    raise NoBox("no message box captioned %s appeared; %s" % (caption, self.diagnose(err)), len(seen))
                 self.timings.append(time.monotonic())
                 seen.append(caption)
                 if shots is not None:
                     time.sleep(0.5)  # let Wine finish painting before the picture
                     subprocess.run(["import", "-window", "root", shots[i]], env=self.env, check=True)
-                subprocess.run(["xdotool", "key", "--window", window, key], env=self.env, check=True)
-                self.timings.append(time.monotonic())
-                # The next box must be a new window, not this one still closing.
-                deadline = time.time() + TIMEOUT
-                while time.time() < deadline:
-                    r = subprocess.run(["xdotool", "search", "--name", "^%s$" % caption], env=self.env,
-                                       stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-                    if window not in r.stdout.decode().split():
-                        break
-                    time.sleep(0.1)
+                self.timings.append(self.answer(window, caption, key))
             out, _ = proc.communicate(timeout=TIMEOUT)
         finally:
             if proc.poll() is None:
                 proc.kill()
+                proc.wait()
         err.seek(0)
         stderr = err.read().decode(errors="replace")
         m = re.search(r"exit=0x([0-9A-F]{8})", out.decode())
@@ -255,6 +259,33 @@ class Wine:
         peak = re.search(r"peak_working_set=(\d+) peak_private=(\d+)", out.decode())
         self.peak = (int(peak.group(1)), int(peak.group(2))) if peak else None
         return int(m.group(1), 16), list(zip(seen, texts)), stderr
+
+    def answer(self, window, caption, key):
+        """Presses `key` in the box and waits until it is gone, so that the next box found is
+        a new window; a key sent before the box could take it is sent again. Returns when
+        the first key was sent."""
+        sent = None
+        deadline = time.time() + TIMEOUT
+        while time.time() < deadline:
+            subprocess.run(["xdotool", "key", "--window", window, key], env=self.env, check=True)
+            sent = sent or time.monotonic()
+            again = time.time() + 3
+            while time.time() < min(again, deadline):
+                r = subprocess.run(["xdotool", "search", "--name", "^%s$" % caption], env=self.env,
+                                   stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+                if window not in r.stdout.decode().split():
+                    return sent
+                time.sleep(0.05)
+        raise AssertionError("the box captioned %s did not close" % caption)
+
+    def diagnose(self, err):
+        shot = os.path.join(self.state, "no-box-%d.png" % int(time.time()))
+        subprocess.run(["import", "-window", "root", shot], env=self.env, stderr=subprocess.DEVNULL)
+        names = subprocess.run(["xdotool", "search", "--name", ".", "getwindowname", "%@"], env=self.env,
+                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL).stdout.decode(errors="replace")
+        err.seek(0)
+        tail = err.read().decode(errors="replace")[-1500:]
+        return "windows: %r; screen: %s; Wine said: %s" % (names.split("\n")[:10], shot, tail)
 
     def msiquery(self, *args):
         r = self.wine("C:\\tools\\msiquery.exe", *args)
@@ -273,6 +304,12 @@ class Wine:
             return None
         with open(path, "rb") as f:
             return f.read()
+
+
+class NoBox(Exception):
+    def __init__(self, message, boxes_seen):
+        super().__init__(message)
+        self.boxes_seen = boxes_seen
 
 
 def decode_wine_string(literal):
