@@ -158,6 +158,18 @@ LONG Enter(stub::Api api, const std::wstring& path) {
     return ERROR_SUCCESS;
 }
 
+// The child of `parent` named `name`, made if it is missing.
+std::shared_ptr<Node> AddChild(Node& parent, const std::wstring& name) {
+    auto& slot = parent.children[FoldAll(name)];
+    if (!slot) {
+        slot = std::make_shared<Node>();
+        slot->name = name;
+        slot->path = JoinPath(parent.path, name);
+        parent.cursorValid = false;
+    }
+    return slot;
+}
+
 std::shared_ptr<Node> MakePath(const std::wstring& path, bool checked) {
     std::shared_ptr<Node> node = S().root;
     for (auto& p : SplitPath(path)) {
@@ -165,14 +177,7 @@ std::shared_ptr<Node> MakePath(const std::wstring& path, bool checked) {
             std::fprintf(stderr, "stand-in registry: key name over 255 characters\n");
             std::abort();
         }
-        auto& slot = node->children[FoldAll(p)];
-        if (!slot) {
-            slot = std::make_shared<Node>();
-            slot->name = p;
-            slot->path = JoinPath(node->path, p);
-            node->cursorValid = false;
-        }
-        node = slot;
+        node = AddChild(*node, p);
     }
     return node;
 }
@@ -209,6 +214,19 @@ LONG CopyName(const std::wstring& name, LPWSTR buf, LPDWORD cch) {
     std::copy(name.begin(), name.end(), buf);
     buf[name.size()] = 0;
     *cch = static_cast<DWORD>(name.size());
+    return ERROR_SUCCESS;
+}
+
+// A value's data into the caller's buffer, or its size when the buffer is too small.
+LONG CopyData(const Value& v, LPBYTE data, LPDWORD size) {
+    if (!size) return data ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS;
+    DWORD needed = static_cast<DWORD>(v.data.size());
+    if (data && *size < needed) {
+        *size = needed;
+        return ERROR_MORE_DATA;
+    }
+    if (data && needed != 0) std::memcpy(data, v.data.data(), needed);
+    *size = needed;
     return ERROR_SUCCESS;
 }
 
@@ -282,16 +300,7 @@ LONG RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWORD lpcchVa
     LONG r = CopyName(v.name, lpValueName, lpcchValueName);
     if (r != ERROR_SUCCESS) return r;
     if (lpType) *lpType = v.type;
-    if (lpcbData) {
-        DWORD size = static_cast<DWORD>(v.data.size());
-        if (lpData && *lpcbData < size) {
-            *lpcbData = size;
-            return ERROR_MORE_DATA;
-        }
-        if (lpData && size != 0) std::memcpy(lpData, v.data.data(), size);
-        *lpcbData = size;
-    }
-    return ERROR_SUCCESS;
+    return CopyData(v, lpData, lpcbData);
 }
 
 LONG RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
@@ -305,17 +314,7 @@ LONG RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD, LPDWORD lpType, L
     Value* v = FindValue(*node, lpValueName);
     if (!v) return ERROR_FILE_NOT_FOUND;
     if (lpType) *lpType = v->type;
-    if (lpData && !lpcbData) return ERROR_INVALID_PARAMETER;
-    if (lpcbData) {
-        DWORD size = static_cast<DWORD>(v->data.size());
-        if (lpData && *lpcbData < size) {
-            *lpcbData = size;
-            return ERROR_MORE_DATA;
-        }
-        if (lpData && size != 0) std::memcpy(lpData, v->data.data(), size);
-        *lpcbData = size;
-    }
-    return ERROR_SUCCESS;
+    return CopyData(*v, lpData, lpcbData);
 }
 
 LONG RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName) {
@@ -355,14 +354,7 @@ void SetRegistryWow64(bool on) { S().wow64 = on; }
 void CreateKey(const std::wstring& path) { MakePath(path, true); }
 
 void CreateKeyUnchecked(const std::wstring& parentPath, const std::wstring& name) {
-    auto parent = MakePath(parentPath, true);
-    auto& slot = parent->children[FoldAll(name)];
-    if (!slot) {
-        slot = std::make_shared<Node>();
-        slot->name = name;
-        slot->path = JoinPath(parent->path, name);
-        parent->cursorValid = false;
-    }
+    AddChild(*MakePath(parentPath, true), name);
 }
 
 void SetValue(const std::wstring& path, const std::wstring& name, DWORD type, const std::vector<BYTE>& data) {

@@ -173,6 +173,15 @@ class Wine:
             f.write("\r\n".join(lines))
         self.wine("regedit", "/s", self.winpath(path))
 
+    def import_file(self, path):
+        """Imports a .reg file kept as ASCII text. regedit reads REG_MULTI_SZ data of a file
+        without byte-order mark as ANSI text: it gets the UTF-16 the version 5 format means."""
+        copy = os.path.join(self.state, "import.reg")
+        with open(path, encoding="ascii") as src, open(copy, "w", encoding="utf-16") as dst:
+            dst.write(src.read().replace("\n", "\r\n"))
+        self.wine("regedit", "/s", self.winpath(copy))
+        os.remove(copy)
+
     def winpath(self, path):
         return "Z:" + os.path.abspath(path).replace("/", "\\")
 
@@ -531,12 +540,7 @@ def scenario_differential(w, native):
     for fixture in fixtures:
         name = os.path.basename(fixture)
         w.restore("pristine")
-        # regedit reads REG_MULTI_SZ data of a file without byte-order mark as ANSI text:
-        # hand it the UTF-16 the version 5 format stands for.
-        unicode_copy = os.path.join(w.state, "fixture.reg")
-        with open(fixture, encoding="ascii") as src, open(unicode_copy, "w", encoding="utf-16") as dst:
-            dst.write(src.read().replace("\n", "\r\n"))
-        w.wine("regedit", "/s", w.winpath(unicode_copy))
+        w.import_file(fixture)
         code, _, _ = w.run_tool([(INFO, "Return"), ("(%s|%s)" % (INFO, ERROR), "Return")])
         wine_trace = w.trace() or b""
         out = tempfile.mkdtemp()
@@ -567,11 +571,8 @@ def scenario_bench(w, sizes, runs, out):
             subprocess.run(["/usr/bin/python3", os.path.join(w.src, "scripts", "bench", "genreg.py"), str(n), reg],
                            check=True)
             w.restore("pristine")
-            unicode_copy = reg + ".utf16"
-            with open(reg, encoding="ascii") as src, open(unicode_copy, "w", encoding="utf-16") as dst:
-                dst.write(src.read().replace("\n", "\r\n"))
             started = time.time()
-            w.wine("regedit", "/s", w.winpath(unicode_copy))
+            w.import_file(reg)
             print("N=%d: registry loaded in %.0f s" % (n, time.time() - started), flush=True)
             w.save("bench-%d" % n)
         trace_copy = os.path.join(w.state, "bench-%d.trace" % n)
